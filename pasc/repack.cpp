@@ -52,7 +52,10 @@ void repack_frames(std::FILE* input, std::FILE* output, std::FILE* console) {
     if (kept > 0) {
       const std::size_t written = std::fwrite(block.data(), 1, kept, output);
       output_bytes += written;
-      if (written == 0) {
+      // A short write means the stream has failed, and it may have dropped what
+      // it held. Writing on could leave a gap in the output should the disk
+      // recover; stopping keeps the output a clean run of frames from the start.
+      if (written < kept) {
         break;
       }
     }

@@ -194,15 +194,16 @@ TEST(Repack, StopsAtTheFirstWriteThatWritesNothing) {
   std::fclose(output);
 }
 
-TEST(Repack, GoesOnAfterAShortWriteAndCountsWhatWasWritten) {
+// Writing on after a failed write could leave a gap, should the sink recover.
+TEST(Repack, StopsAtAShortWriteAndCountsWhatWasWritten) {
   const std::string body = records(repeat("u", 350));
-  Scripted script{"", 50000};  // the second block is cut short, the third not written at all
+  Scripted script{"", 50000};  // the second block is cut short
   std::FILE* output = open_scripted(script, "w");
   std::FILE* input = fmemopen(const_cast<char*>(body.data()), body.size(), "rb");
   const Converted converted = convert("", input, output);
   EXPECT_EQ(script.body, frames(body).substr(0, 50000));
-  EXPECT_EQ(converted.console, "0K\b\b41K\b\b\b82K\b\b\b126002 input bytes, 50000 output bytes.\n");
-  EXPECT_EQ(std::ftell(input), 300 * 420);
+  EXPECT_EQ(converted.console, "0K\b\b41K\b\b\b84002 input bytes, 50000 output bytes.\n");
+  EXPECT_EQ(std::ftell(input), 200 * 420);
   EXPECT_TRUE(converted.write_error);
   std::fclose(input);
   std::fclose(output);
