@@ -3,7 +3,8 @@
 
 The conversion is pure I/O, so the yardstick is the kernel's own copy. For each
 size the input is made with make_pasc, then cat and marlet run in pairs, the
-order alternating, each writing over its own output of the last run. Prints the
+order alternating, each writing over its own output of the last run (so both
+times include truncating it); dirty pages are synced before every run. Prints the
 median wall time of each, the median of the per-pair ratios, and marlet's peak
 resident memory (the largest seen in any run). Needs GNU time (/usr/bin/time).
 
@@ -27,6 +28,8 @@ def timed(argv, stdout, folder):
     Both commands run under GNU time, which forks from a small process: a child
     spawned straight from Python would report Python's own peak as its own."""
     report = os.path.join(folder, "rss")
+    # Written-back output of the last run would otherwise compete with this one.
+    os.sync()
     start = time.perf_counter()
     completed = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report, *argv],
                                stdout=stdout, stderr=subprocess.DEVNULL)
@@ -44,8 +47,10 @@ def measure(args, size_mib, folder):
     copy = os.path.join(folder, f"copy{size_mib}.pas")
 
     def run_cat():
-        with open(copy, "wb") as out:  # the shell's truncation of `> out`
-            return timed(["cat", source], out, folder)
+        # The shell's truncation of `> out` is part of cat's time, as marlet's
+        # own truncation of its output is part of marlet's.
+        return timed(["sh", "-c", 'exec cat "$0" > "$1"', source, copy], subprocess.DEVNULL,
+                     folder)
 
     def run_marlet():
         with open(os.devnull, "wb") as console:
