@@ -23,7 +23,7 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // Large, aligned requests: stdio's default of one block per system call makes
 // the conversion about twice as slow as a plain copy. Only one input and one
 // output are open at a time, so one buffer of each serves every file.
-constexpr std::size_t kStreamBufferSize = 256 * 1024;
+constexpr std::size_t kStreamBufferSize = std::size_t{256} * 1024;
 alignas(4096) char input_buffer[kStreamBufferSize];
 alignas(4096) char output_buffer[kStreamBufferSize];
 
@@ -80,7 +80,7 @@ bool convert_file(const char* input_name) {
   unsigned char signature[kSignatureLength];
   const std::size_t bytes_read = std::fread(signature, 1, kSignatureLength, input.get());
   // A directory opens for reading but fails its first read.
-  if (std::ferror(input.get())) {
+  if (std::ferror(input.get()) != 0) {
     std::fprintf(stderr, "%s: error opening file for input.\n", input_name);
     return false;
   }
@@ -129,7 +129,7 @@ bool convert_file(const char* input_name) {
 int run_marlet(int argc, char* argv[]) {
   keep_standard_descriptors_open();
   // On a terminal the counter must show as it is written, not at the line end.
-  if (isatty(STDOUT_FILENO)) {
+  if (isatty(STDOUT_FILENO) != 0) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
   }
 

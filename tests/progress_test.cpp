@@ -29,7 +29,7 @@ TEST(Progress, ShowsWholeKibibytesAndStepsBackOverThem) {
       {1023, "0K\b\b"},
       {1024, "1K\b\b"},
       {2 + 100 * 420, "41K\b\b\b"},
-      {100 * 1024, "100K\b\b\b\b"},
+      {100ULL * 1024, "100K\b\b\b\b"},
       {5ULL << 30, "5242880K\b\b\b\b\b\b\b\b"},  // past 4 GiB the count goes on
   };
   for (const auto& c : cases) {

@@ -148,7 +148,7 @@ ssize_t scripted_read(void* cookie, char* buffer, std::size_t size) {
   }
   const std::size_t count =
       std::min({size, s->body.size() - s->position, s->fail_after - s->position});
-  std::memcpy(buffer, s->body.data() + s->position, count);
+  s->body.copy(buffer, count, s->position);
   s->position += count;
   return static_cast<ssize_t>(count);
 }
