@@ -20,9 +20,10 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// Large, aligned requests: stdio's default of one block per system call makes
-// the conversion about twice as slow as a plain copy. Only one input and one
-// output are open at a time, so one buffer of each serves every file.
+// Few, large, aligned requests: with stdio's default of one 4 KiB block per
+// system call the conversion measured 1.65 times as slow as cat's in-kernel
+// copy, with these about 1.1. Only one input and one output are open at a
+// time, so one buffer of each serves every file.
 constexpr std::size_t kStreamBufferSize = std::size_t{256} * 1024;
 alignas(4096) char input_buffer[kStreamBufferSize];
 alignas(4096) char output_buffer[kStreamBufferSize];

@@ -111,6 +111,13 @@ class Decoders(unittest.TestCase):
     def tearDownClass(cls):
         shutil.rmtree(cls.folder)
 
+    def assertDecodesEverySample(self, decode):
+        for name, (records, path) in self.fixtures.items():
+            with self.subTest(fixture=name):
+                status, pcm, messages = decode(path)
+                self.assertEqual((status, messages), (0, []))
+                self.assertEqual(len(pcm), records * SAMPLES_PER_FRAME * CHANNELS * 2)
+
 
 class Ffmpeg(Decoders):
     def test_counts_every_frame(self):
@@ -124,11 +131,7 @@ class Ffmpeg(Decoders):
                                  ["codec_name=mp1", "nb_read_frames=%d" % records])
 
     def test_decodes_every_sample_without_complaint(self):
-        for name, (records, path) in self.fixtures.items():
-            with self.subTest(fixture=name):
-                status, pcm, messages = ffmpeg_pcm(path)
-                self.assertEqual((status, messages), (0, []))
-                self.assertEqual(len(pcm), records * SAMPLES_PER_FRAME * CHANNELS * 2)
+        self.assertDecodesEverySample(ffmpeg_pcm)
 
 
 class Mpg123(Decoders):
@@ -142,12 +145,8 @@ class Mpg123(Decoders):
                 decoded, left = re.findall(r"> (\d+)\+(\d+) ", messages)[-1]
                 self.assertEqual((int(decoded), int(left)), (records, 0))
 
-    def test_decodes_every_sample(self):
-        for name, (records, path) in self.fixtures.items():
-            with self.subTest(fixture=name):
-                status, pcm, messages = mpg123_pcm(path)
-                self.assertEqual((status, messages), (0, []))
-                self.assertEqual(len(pcm), records * SAMPLES_PER_FRAME * CHANNELS * 2)
+    def test_decodes_every_sample_without_complaint(self):
+        self.assertDecodesEverySample(mpg123_pcm)
 
 
 class Agreement(Decoders):
