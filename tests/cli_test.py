@@ -239,6 +239,26 @@ class FailuresMidFile(ScratchFolder):
                          (2, BANNER + b"big.pas -> big.mp1: " + WRITE_ERROR + b"\n",
                           console(700, STREAM_BUFFER, blocks=7)))
 
+    def test_a_disk_that_fills_keeps_what_was_written(self):
+        # A real file system of 64 KiB, mounted for this test; the output name
+        # leads there through a symbolic link.
+        disk = self.path("disk")
+        os.mkdir(disk)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", disk],
+                                 capture_output=True)
+        if mounted.returncode != 0:
+            self.skipTest("cannot mount a small file system: " + mounted.stderr.decode().strip())
+        try:
+            pasc = self.make_pasc("big.pas", 2000, "--padding", "u")
+            os.symlink("disk/big.mp1", self.path("big.mp1"))
+            self.assertEqual(self.marlet("big.pas"),
+                             (2, BANNER + b"big.pas -> big.mp1: " + WRITE_ERROR + b"\n",
+                              console(700, STREAM_BUFFER, blocks=7)))
+            self.assertEqual(self.read("disk/big.mp1"), frames(pasc)[:64 * 1024])
+            self.assertEqual(self.read("big.pas"), pasc)
+        finally:
+            subprocess.run(["umount", disk], check=True)
+
     @unittest.skipUnless(shutil.which("strace"), "strace is not installed")
     def test_read_error(self):
         pasc = self.make_pasc("tape.pas", 2000)
