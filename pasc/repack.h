@@ -9,7 +9,7 @@
 // on `console` once per block; ends with the totals line there and flushes it.
 //
 // Stops at the first read that yields fewer than 100 whole records, or at the
-// first write that writes fewer bytes than asked. It does not tell end of file from a read
-// error: failures are left in the streams' error indicators for the caller.
-// Neither stream is closed.
+// first write that writes fewer bytes than asked. It does not tell end of file
+// from a read error: failures are left in the streams' error indicators for the
+// caller. Neither stream is closed.
 void repack_frames(std::FILE* input, std::FILE* output, std::FILE* console);
